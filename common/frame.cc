@@ -26,22 +26,36 @@ std::string hex8(std::uint32_t v) {
 
 std::string_view inout_message(int error_number) {
   switch (error_number) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "Access denied";
-    case 6: return "Invalid file handle";
-    case 100: return "Read past end of file";
-    case 101: return "Disk Full";
-    case 102: return "File not assigned";
-    case 103: return "File not open";
-    case 105: return "File not open for output";
-    case 106: return "Invalid input";
-    default: return {};
+    case 2:
+      return "File not found";
+    case 3:
+      return "Invalid filename";
+    case 4:
+      return "Too many open files";
+    case 5:
+      return "Access denied";
+    case 6:
+      return "Invalid file handle";
+    case 100:
+      return "Read past end of file";
+    case 101:
+      return "Disk Full";
+    case 102:
+      return "File not assigned";
+    case 103:
+      return "File not open";
+    case 105:
+      return "File not open for output";
+    case 106:
+      return "Invalid input";
+    default:
+      return {};
   }
 }
 
-bool uses_form_b(Program program) { return program == Program::Dorvel20161004; }
+bool uses_form_b(Program program) {
+  return program == Program::Dorvel20161004;
+}
 
 // Form B reports exhausted memory with the run-time error number 203.
 constexpr int kOutOfMemoryNumber = 203;
@@ -50,10 +64,14 @@ constexpr int kOutOfMemoryNumber = 203;
 
 const char* program_name(Program program) {
   switch (program) {
-    case Program::Tarvik20191117: return "Tarvik20191117";
-    case Program::Tarvik20170104: return "Tarvik20170104";
-    case Program::Pelmar20190524: return "Pelmar20190524";
-    case Program::Dorvel20161004: return "Dorvel20161004";
+    case Program::Tarvik20191117:
+      return "Tarvik20191117";
+    case Program::Tarvik20170104:
+      return "Tarvik20170104";
+    case Program::Pelmar20190524:
+      return "Pelmar20190524";
+    case Program::Dorvel20161004:
+      return "Dorvel20161004";
   }
   return "";
 }

@@ -40,8 +40,8 @@ void MAKESTAMP(ClockFields& t) {
 void MAKEFNAME(ClockFields& t, const std::string& INIEXT) {
   t.HO = t.H;
   t.DDAO = t.DDA;
-  t.FNAME = LZERO(t.Y) + LZERO(t.MO) + LZERO(t.DDA) + "_" + LZERO(t.H) + LZERO(t.M) + LZERO(t.S) +
-            INIEXT;
+  t.FNAME =
+      LZERO(t.Y) + LZERO(t.MO) + LZERO(t.DDA) + "_" + LZERO(t.H) + LZERO(t.M) + LZERO(t.S) + INIEXT;
   if (t.FNAME.size() > 255) t.FNAME.resize(255);
 }
 

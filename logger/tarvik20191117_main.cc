@@ -1,0 +1,7 @@
+// The serial logger, echo edition.
+#include "common/entry.h"
+#include "logger/logger.h"
+
+int main(int, char** argv) {
+  return kit::run_program(argv[0], kit::run_echo_logger);
+}
