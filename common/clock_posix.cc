@@ -39,6 +39,8 @@ class PosixClock final : public Clock {
 
 }  // namespace
 
-std::unique_ptr<Clock> make_clock() { return std::make_unique<PosixClock>(); }
+std::unique_ptr<Clock> make_clock() {
+  return std::make_unique<PosixClock>();
+}
 
 }  // namespace kit
