@@ -7,15 +7,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "common/ioerror.h"
 #include "common/platform.h"
 
 namespace kit {
-
-int io_error_number(int os_error) {
-  if (os_error == kShortWrite) return kDiskFull;
-  return errno_to_io_error(os_error);
-}
 
 namespace {
 
