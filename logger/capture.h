@@ -30,6 +30,8 @@ constexpr std::uint32_t kBatch = 4096;
 constexpr std::size_t kStageCapacity = kBatch * 11 + 64;
 
 constexpr std::uint8_t kEsc = 27;
+// The longest a forward waits for the echo port: one read time-out.
+constexpr std::uint32_t kForwardWaitMs = 1000;
 
 struct LoopState {
   std::uint8_t CHAR1 = 0;
@@ -44,6 +46,7 @@ struct LoopState {
   std::int64_t MONO = 0;
   std::int64_t MONOO = 0;
   bool interrupted = false;
+  bool echo_stalled = false;  // the echo port did not take the last forward whole
 };
 
 struct CaptureIo {
@@ -168,9 +171,14 @@ void capture_loop(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, Ca
     bool done = false;
     if (s.RET > 0) {
       if (HCOM2 != kInvalidPort) {
-        // The forward is bounded: a stalled echo port must not stall the log.
+        // The forward is bounded: it waits at most about one read time-out for
+        // the echo port, and what that port does not take is dropped for it
+        // alone. Once it has held bytes back, the next forwards do not wait
+        // until it takes a whole batch again, so a stalled echo port never
+        // slows the log.
         std::uint32_t written = 0;
-        io.ports.write(HCOM2, data, s.RET, written, 1000);
+        io.ports.write(HCOM2, data, s.RET, written, s.echo_stalled ? 0 : kForwardWaitMs);
+        s.echo_stalled = written < s.RET;
       }
       done = process_batch(w, s, t, cfg, io, data, s.RET);
     } else {

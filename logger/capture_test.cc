@@ -65,15 +65,19 @@ class ScriptedPorts : public Ports {
     return true;
   }
   bool write(PortHandle, const std::uint8_t* buf, std::uint32_t len, std::uint32_t& written,
-             std::uint32_t) override {
-    forwarded.append(reinterpret_cast<const char*>(buf), len);
-    written = len;
+             std::uint32_t max_wait_ms) override {
+    written = echo_takes.empty() ? len : std::min(len, echo_takes.front());
+    if (!echo_takes.empty()) echo_takes.pop_front();
+    forwarded.append(reinterpret_cast<const char*>(buf), written);
+    forward_waits.push_back(max_wait_ms);
     return true;
   }
   bool close(PortHandle) override { return true; }
 
   std::vector<std::uint32_t> asked;
   std::string forwarded;
+  std::deque<std::uint32_t> echo_takes;  // how much the echo port takes of each forward
+  std::vector<std::uint32_t> forward_waits;
   int overrun = 0;
 
  private:
@@ -370,6 +374,35 @@ TEST(CaptureLoop, InterruptEndsThroughTheShutDown) {
   ENDLOG(w);
   EXPECT_TRUE(r.state.interrupted);
   EXPECT_EQ(r.files.content["/st/20190524_090000.log"], "[32401000]abc");
+}
+
+TEST(CaptureLoop, EchoEditionForwardsEveryBatchAndNeverStallsOnTheEchoPort) {
+  LoopRun r;
+  FakeClock clock;
+  clock.wall = at(9, 0, 0, 0);
+  ScriptedPorts ports({{"", "ab\r", at(9, 0, 1, 0), 1000500},
+                       {"", "cd", at(9, 0, 1, 10), 1000510},    // the echo port takes 1 byte
+                       {"", "ef", at(9, 0, 1, 20), 1000520},    // none
+                       {"", "gh\r", at(9, 0, 1, 30), 1000530},  // all again
+                       {"", "ij", at(9, 0, 1, 40), 1000540},
+                       {"\x1b", "", at(9, 0, 2, 0), 1002000}},
+                      r.console, clock);
+  ports.echo_takes = {3, 1, 0, 3, 2};
+  ConsoleStage stage(r.console, kStageCapacity);
+  PlainWriter w;
+  buffer_setup(w, 4096, r.files, stage, Program::Tarvik20170104, "/st/");
+  CaptureIo io{r.console, ports, clock, stage};
+  ClockFields t;
+  Config cfg = base_config();
+  start_logging(w, r.state, t, cfg, io);
+  capture_loop(w, r.state, t, cfg, io, 1, 2);
+  ENDLOG(w);
+  // The log is complete whatever the echo port took.
+  EXPECT_EQ(r.files.content["/st/20190524_090000.log"],
+            "[32401000]ab\r[32401010]cdefgh\r[32401040]ij");
+  EXPECT_EQ(ports.forwarded, "ab\rcgh\rij");
+  // After a forward that was held back, the next ones do not wait.
+  EXPECT_EQ(ports.forward_waits, (std::vector<std::uint32_t>{1000, 1000, 0, 0, 1000}));
 }
 
 }  // namespace
