@@ -48,7 +48,7 @@ class ByteSource {
   virtual std::size_t read(std::uint8_t* buf, std::size_t cap, int& error) = 0;
 };
 
-// The bytes of a memory block, handed out at most chunk bytes per read.
+// A copy of some bytes, handed out at most chunk bytes per read.
 class MemorySource : public ByteSource {
  public:
   explicit MemorySource(std::string_view data, std::size_t chunk = SIZE_MAX)
@@ -56,7 +56,7 @@ class MemorySource : public ByteSource {
   std::size_t read(std::uint8_t* buf, std::size_t cap, int& error) override;
 
  private:
-  std::string_view data_;
+  std::string data_;
   std::size_t chunk_;
   std::size_t pos_ = 0;
 };
