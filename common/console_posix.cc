@@ -279,8 +279,11 @@ class PosixConsole final : public Console {
   }
 
   void report_line(std::string_view text) override {
+    // The report stands below what is on the screen: a row that logged data
+    // left unfinished is ended first.
     std::string line;
-    line.reserve(text.size() + 2);
+    line.reserve(text.size() + 4);
+    if (renderer_.col != 0) line.append("\r\n");
     line.append(text).append("\r\n");
     write_raw(out_fd_, line.data(), line.size());
     renderer_.col = 0;
