@@ -198,10 +198,12 @@ def reading(rng):
     return b"T=%.2f P=%.1f" % (rng.uniform(18.0, 28.0), rng.uniform(990.0, 1030.0))
 
 
-def run_demo(inst, rng, count, eol):
+def run_demo(inst, rng, count, eol, ending=None):
     """Readings one by one, bursts of several lines at once, long pauses and
-    now and then a few binary bytes."""
-    binary = [b for b in range(256) if b not in (eol, 0x11, 0x13)]
+    now and then a few binary bytes. Each line ends in `ending` (default: the
+    end-of-line byte alone)."""
+    end = ending if ending is not None else bytes([eol])
+    binary = [b for b in range(256) if b not in (eol, 0x11, 0x13) and b not in end]
     lines = 0
     while count is None or lines < count:
         pick = rng.random()
@@ -209,14 +211,13 @@ def run_demo(inst, rng, count, eol):
             n = rng.randint(3, 6)
             if count is not None:
                 n = min(n, count - lines)
-            inst.send(b"".join(reading(rng) + bytes([eol]) for _ in range(n)))
+            inst.send(b"".join(reading(rng) + end for _ in range(n)))
             lines += n
         elif pick < 0.22:
-            inst.send(bytes(rng.choice(binary) for _ in range(rng.randint(1, 4)))
-                      + bytes([eol]))
+            inst.send(bytes(rng.choice(binary) for _ in range(rng.randint(1, 4))) + end)
             lines += 1
         else:
-            inst.send(reading(rng) + bytes([eol]))
+            inst.send(reading(rng) + end)
             lines += 1
         if count is not None and lines >= count:
             break
@@ -232,6 +233,8 @@ def main(argv=None):
     ap.add_argument("--bytes", type=int, default=1 << 20, help="flood: bytes to send")
     ap.add_argument("--line", type=int, default=64, help="flood: line length, EOL included")
     ap.add_argument("--eol", type=int, default=EOL, help="end-of-line byte (default 13)")
+    ap.add_argument("--crlf", action="store_true",
+                    help="demo: end lines with CR and then the end-of-line byte (use --eol 10)")
     ap.add_argument("--rate", type=float, default=0, help="bytes per second (0: unpaced)")
     ap.add_argument("--count", type=int, help="demo: stop after this many lines")
     ap.add_argument("--seconds", type=float, help="stop after this many seconds")
@@ -282,7 +285,8 @@ def main(argv=None):
             if args.mode == "flood":
                 inst.send(flood_data(args.bytes, args.line, args.eol))
             else:
-                run_demo(inst, random.Random(args.seed), args.count, args.eol)
+                ending = (b"\r" + bytes([args.eol])) if args.crlf else None
+                run_demo(inst, random.Random(args.seed), args.count, args.eol, ending)
             inst.deadline = None
             inst.linger(args.linger)
         except Stop:
