@@ -46,6 +46,9 @@ struct OpenPort {
   // The block as last accepted: the fields termios cannot hold come from here.
   DCB shadow{};
   COMMTIMEOUTS timeouts{};
+  // The last read filled the caller's buffer, so more is likely waiting: the
+  // next read tries at once instead of polling first.
+  bool full = false;
 };
 
 termios to_termios(const LineSettings& line) {
@@ -306,18 +309,26 @@ class PosixPorts final : public Ports {
     const auto start = SteadyClock::now();
     const auto deadline =
         wait < 0 ? SteadyClock::time_point::max() : start + std::chrono::milliseconds(wait);
+    // After a read that filled the buffer the bytes are taken without a poll;
+    // after a short one the line has been emptied, and a read would only fail
+    // with EAGAIN, so the poll comes first.
+    bool try_read = port->full;
     for (;;) {
-      // Bytes already there are taken without a poll: one call per batch.
-      const ssize_t n = ::read(port->fd, buf, len);
-      if (n > 0) {
-        got = static_cast<std::uint32_t>(n);
-        return true;
+      if (try_read) {
+        const ssize_t n = ::read(port->fd, buf, len);
+        if (n > 0) {
+          got = static_cast<std::uint32_t>(n);
+          port->full = got == len;
+          return true;
+        }
+        if (n == 0 || errno == EIO) break;  // the line has hung up
+        if (errno == EINTR) return true;
+        if (errno != EAGAIN) return false;
       }
-      if (n == 0 || errno == EIO) break;  // the line has hung up
-      if (errno == EINTR) return true;
-      if (errno != EAGAIN) return false;
+      const bool tried = try_read;
+      try_read = true;
       const int ms = wait < 0 ? -1 : remaining_ms(deadline);
-      if (ms == 0) return true;
+      if (ms == 0 && tried) return true;
       pollfd p{port->fd, POLLIN, 0};
       const int r = poll(&p, 1, ms);
       if (r < 0) {
