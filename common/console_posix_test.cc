@@ -95,8 +95,10 @@ TEST_F(PtyConsole, OutputFollowsRulesAtWindowWidth) {
   console->write(std::string(41, 'x'));
   EXPECT_EQ(output(), "\x1b[2J\x1b[H---Tarvik20191117//\r\na\nb\u2190\u00e9" +
                           std::string(36, 'x') + "\r\n" + std::string(5, 'x'));
+  // A report starts below the unfinished row, then stands on rows of its own.
   console->report_line("Runtime error 2 at $00000001");
-  EXPECT_EQ(output(), "Runtime error 2 at $00000001\r\n");
+  console->report_line("  $00000001");
+  EXPECT_EQ(output(), "\r\nRuntime error 2 at $00000001\r\n  $00000001\r\n");
 }
 
 TEST_F(PtyConsole, KeysWithExtendedCodesAndLoneEsc) {
