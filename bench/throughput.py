@@ -43,6 +43,9 @@ import tempfile
 import termios
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from instrument import set_raw  # noqa: E402  (the simulated instrument's raw mode)
+
 PLAIN = "Tarvik20170104"
 ECHO = "Tarvik20191117"
 EOL = 0x0D
@@ -59,23 +62,6 @@ CHILDREN = []
 
 
 # ---------------------------------------------------------------- lines
-
-
-def set_raw(fd):
-    """Raw mode: no echo, no line editing, no flow control, 8 data bits."""
-    iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(fd)
-    iflag &= ~(termios.IGNBRK | termios.BRKINT | termios.PARMRK | termios.ISTRIP
-               | termios.INLCR | termios.IGNCR | termios.ICRNL | termios.IXON
-               | termios.IXOFF | termios.IXANY)
-    oflag &= ~termios.OPOST
-    lflag &= ~(termios.ECHO | termios.ECHONL | termios.ICANON | termios.ISIG
-               | termios.IEXTEN)
-    cflag &= ~(termios.CSIZE | termios.PARENB)
-    cflag |= termios.CS8 | termios.CREAD | termios.CLOCAL
-    cc = list(cc)
-    cc[termios.VMIN] = 1
-    cc[termios.VTIME] = 0
-    termios.tcsetattr(fd, termios.TCSANOW, [iflag, oflag, cflag, lflag, ispeed, ospeed, cc])
 
 
 class Pair:

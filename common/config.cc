@@ -273,34 +273,47 @@ std::string text_read(IniFile& F) {
   return text;
 }
 
-bool unsigned_read(IniFile& F, std::uint32_t& value) {
-  char token[kShortText];
-  const std::size_t n = number_token(F, token);
-  value = 0;
-  if (n == 0) return true;
+namespace {
+
+// A parsed number token: sign, whether a base prefix stood in front, and the
+// digits' value.
+struct NumberToken {
+  bool empty = true;
   bool negative = false;
   bool prefixed = false;
   std::uint32_t magnitude = 0;
-  if (!parse_number(std::string_view(token, n), negative, prefixed, magnitude) || negative) {
-    return false;
-  }
-  value = magnitude;
+};
+
+// Takes the next token; false when it is not a number of the grammar. An
+// empty token (end of file or byte 26 first) reads as 0 without an error.
+bool read_number_token(IniFile& F, NumberToken& t) {
+  char token[kShortText];
+  const std::size_t n = number_token(F, token);
+  t = NumberToken{};
+  if (n == 0) return true;
+  t.empty = false;
+  return parse_number(std::string_view(token, n), t.negative, t.prefixed, t.magnitude);
+}
+
+}  // namespace
+
+bool unsigned_read(IniFile& F, std::uint32_t& value) {
+  NumberToken t;
+  value = 0;
+  if (!read_number_token(F, t) || t.negative) return false;
+  value = t.magnitude;
   return true;
 }
 
 bool signed_read(IniFile& F, std::int32_t& value) {
-  char token[kShortText];
-  const std::size_t n = number_token(F, token);
+  NumberToken t;
   value = 0;
-  if (n == 0) return true;
-  bool negative = false;
-  bool prefixed = false;
-  std::uint32_t magnitude = 0;
-  if (!parse_number(std::string_view(token, n), negative, prefixed, magnitude)) return false;
+  if (!read_number_token(F, t)) return false;
+  if (t.empty) return true;
   // Decimal values keep the signed range; prefixed ones are 32-bit patterns
   // in two's complement ($FFFFFFFF is -1), which a "-" negates.
-  if (!prefixed && magnitude > (negative ? 2147483648u : 2147483647u)) return false;
-  const std::uint32_t bits = negative ? 0u - magnitude : magnitude;
+  if (!t.prefixed && t.magnitude > (t.negative ? 2147483648u : 2147483647u)) return false;
+  const std::uint32_t bits = t.negative ? 0u - t.magnitude : t.magnitude;
   value = static_cast<std::int32_t>(bits);
   return true;
 }
