@@ -82,11 +82,11 @@ bool derive_paths(std::string_view exe_path, bool posix_paths, std::string& root
   const char separator = posix_paths ? '/' : '\\';
   const std::size_t slash = path.rfind(separator);
   if (slash == std::string::npos) return false;
+  rootdir = path.substr(0, slash + 1);
+  const std::size_t dot = path.rfind('.');
   if (posix_paths) {
     // Only the file name is searched for its dot: a dot in a folder name
     // (~/.local/bin) must not move the ini file out of the station folder.
-    const std::size_t dot = path.rfind('.');
-    rootdir = path.substr(0, slash + 1);
     if (dot != std::string::npos && dot > slash) {
       inipath = short_text(path.substr(0, dot + 1) + "ini");
     } else {
@@ -94,9 +94,7 @@ bool derive_paths(std::string_view exe_path, bool posix_paths, std::string& root
     }
     return true;
   }
-  const std::size_t dot = path.rfind('.');
   if (dot == std::string::npos) return false;
-  rootdir = path.substr(0, slash + 1);
   inipath = short_text(path.substr(0, dot + 1) + "ini");
   return true;
 }
@@ -111,15 +109,10 @@ void startup(System& sys, Frame& frame) {
   banner += "---";
   write_line(console, banner);
   const std::string exe = short_text(sys.process.own_path());
+  frame.ROOTDIR.clear();
   if (!derive_paths(exe, sys.process.posix_paths(), frame.ROOTDIR, frame.INIPATH)) {
-    // Which of the two searches failed decides only whether the work-folder
-    // line was printed first.
-    std::string rootdir, inipath;
-    const char separator = sys.process.posix_paths() ? '/' : '\\';
-    const std::size_t slash = exe.rfind(separator);
-    if (slash != std::string::npos) {
-      write_line(console, "Path to work folder: " + exe.substr(0, slash + 1));
-    }
+    // Without a dot the work folder was found and is shown before the ending.
+    if (!frame.ROOTDIR.empty()) write_line(console, "Path to work folder: " + frame.ROOTDIR);
     write_line(console, "Path to program incorrect");
     console.key_read();
     throw Ending{0};

@@ -44,7 +44,8 @@ enum class Site : std::uint32_t {
 void startup(System& sys, Frame& frame);
 
 // The work-folder and ini-path searches, for a given executable path. False
-// when the path has no folder separator or no dot.
+// when the path has no folder separator or no dot; rootdir is set whenever the
+// separator was found.
 bool derive_paths(std::string_view exe_path, bool posix_paths, std::string& rootdir,
                   std::string& inipath);
 
