@@ -38,8 +38,7 @@ struct LoopState {
   std::uint32_t RET = 0;
   std::uint8_t KEY = 0;
   std::uint8_t FL = 0;
-  std::int32_t LTIME = 0;
-  std::int32_t LTIMEO = 0;
+  std::int32_t LTIMEO = 0;  // LTIME of the previous byte (LTIME itself is a clock field)
   std::int32_t DLTIME = 0;
   // The gap is measured on the monotonic clock: a silence is a silence across
   // midnight and when the wall clock is set; LTIMEO keeps the wall time of day.
@@ -60,7 +59,6 @@ struct CaptureIo {
 template <class Writer>
 void HEADWRITE(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, ConsoleStage& stage) {
   s.FL = 0;
-  t.LTIME = s.LTIME;
   MAKESTAMP(t);
   std::uint8_t* p = w.BUF;
   p[0] = cfg.C1;
@@ -88,11 +86,11 @@ template <class Writer>
 bool process_batch(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, CaptureIo& io,
                    const std::uint8_t* data, std::uint32_t n) {
   READCLOCK(io.clock, t);
-  s.LTIME = DAYMSEC(t);
+  t.LTIME = DAYMSEC(t);
   s.MONO = io.clock.mono_ms();
   s.DLTIME =
       static_cast<std::int32_t>(std::clamp<std::int64_t>(s.MONO - s.MONOO, INT32_MIN, INT32_MAX));
-  s.LTIMEO = s.LTIME;
+  s.LTIMEO = t.LTIME;
   s.MONOO = s.MONO;
   // Only the first byte of a batch can follow a silence; the others arrived with it.
   bool after_gap = s.DLTIME > static_cast<std::int32_t>(cfg.EOLTIME);
