@@ -113,15 +113,14 @@ TEST(Endings, FailureReportForms) {
     int number;
     bool memory;
     const char* second_line;
-    int status;
   };
   const Case cases[] = {
-      {Program::Tarvik20191117, 2, false, "EInOutError : File not found", 217},
-      {Program::Tarvik20170104, 106, false, "EInOutError : Invalid input", 217},
-      {Program::Pelmar20190524, 101, false, "EInOutError : Disk Full", 217},
-      {Program::Tarvik20170104, 15, false, "Exception : Unknown Run-Time error : 015", 217},
-      {Program::Tarvik20170104, 104, false, "Exception : Unknown Run-Time error : 104", 217},
-      {Program::Tarvik20170104, 0, true, "EOutOfMemory : Out of memory", 217},
+      {Program::Tarvik20191117, 2, false, "EInOutError : File not found"},
+      {Program::Tarvik20170104, 106, false, "EInOutError : Invalid input"},
+      {Program::Pelmar20190524, 101, false, "EInOutError : Disk Full"},
+      {Program::Tarvik20170104, 15, false, "Exception : Unknown Run-Time error : 015"},
+      {Program::Tarvik20170104, 104, false, "Exception : Unknown Run-Time error : 104"},
+      {Program::Tarvik20170104, 0, true, "EOutOfMemory : Out of memory"},
   };
   for (const Case& c : cases) {
     FakeConsole console;
@@ -133,7 +132,7 @@ TEST(Endings, FailureReportForms) {
       }
       FAIL();
     } catch (const Ending& e) {
-      EXPECT_EQ(e.status, c.status);
+      EXPECT_EQ(e.status, 217);  // form A, whatever the error
     }
     EXPECT_TRUE(console.out.empty());
     const std::string& r = console.report;
