@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                   80,
                   3,
                   k80 + "\r\ny",
-                  {k80, kBlank80, "y" + std::string(79, ' ')},
+                  {k80, kBlank80, std::string("y").append(79, ' ')},
                   1,
                   2},
         ModelCase{"BsInColumnOneStays", 4, 1, "\bA", {"A   "}, 1, 0},
