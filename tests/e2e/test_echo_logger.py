@@ -22,6 +22,21 @@ class EchoLoggerTest(k.LoggerCases, k.KitCase):
         self.finish(prog, k.ESC)
         self.assertEqual(k.logged_data(st), data)
 
+    def test_stalled_echo_port_never_stalls_the_log(self):
+        # Nobody reads the echo line: it takes a few KB and then holds back.
+        st = self.station(self.PROGRAM)
+        src, echo = self.line(), self.line()
+        st.write_ini(k.logger_ini(self.PROGRAM, src.name, echo.name, autobreak="N"))
+        prog = self.start(st)
+        prog.wait_for(k.HELP_END)
+        st.wait_logging(prog)
+        data = instrument.flood_data(512 * 1024, 64)
+        src.write_in_background(data)
+        src.join_writer(20)
+        src.wait_drained(10)
+        self.finish(prog, k.ESC, timeout=5)
+        self.assertTrue(k.logged_data(st) == data, "log differs from the data sent")
+
     def test_full_disk_ends_with_the_writer_error(self):
         root, preexec = k.full_disk(self)
         st, prog, src, _ = self.logger(root=root, preexec=preexec)
