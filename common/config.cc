@@ -225,6 +225,27 @@ std::string quoted_pair(std::string_view first_name, std::uint8_t first,
 }
 
 // Lines 3 to 9 of the echo edition, 2 to 8 of the plain edition.
+// A port name line: the name as read, its copy for the open call, the echo.
+void port_name_line(Console& console, Program program, IniFile& F, std::string& SNCOM,
+                    std::string& copy, std::string_view label) {
+  SNCOM = text_line(console, program, F);
+  copy = SNCOM;
+  write_line(console, std::string(label) + SNCOM);
+}
+
+// The lines that the loggers and the generator share: the log file extension,
+// the autobreak code and the two delimiters.
+void log_file_lines(Console& console, Program program, IniFile& F, Config& c) {
+  c.INIEXT = text_line(console, program, F);
+  write_line(console, "Read: log files extension=" + c.INIEXT);
+
+  c.FZ = char_line(console, program, F);
+  write_line(console, "Read: autobreak code=" + std::string(1, static_cast<char>(c.FZ)));
+
+  char_pair_line(console, program, F, c.C1, c.C2);
+  write_line(console, "Read: " + quoted_pair("LeftDelim", c.C1, "RightDelim", c.C2));
+}
+
 void logger_lines(Console& console, Program program, IniFile& F, Config& c) {
   port_settings_line(console, program, F, c, "Read: ");
 
@@ -238,14 +259,7 @@ void logger_lines(Console& console, Program program, IniFile& F, Config& c) {
   end_line(console, program, F);
   write_line(console, "Read: BufferSize=" + std::to_string(c.BUFSIZE) + "byte");
 
-  c.INIEXT = text_line(console, program, F);
-  write_line(console, "Read: log files extension=" + c.INIEXT);
-
-  c.FZ = char_line(console, program, F);
-  write_line(console, "Read: autobreak code=" + std::string(1, static_cast<char>(c.FZ)));
-
-  char_pair_line(console, program, F, c.C1, c.C2);
-  write_line(console, "Read: " + quoted_pair("LeftDelim", c.C1, "RightDelim", c.C2));
+  log_file_lines(console, program, F, c);
 
   char_pair_line(console, program, F, c.ZZZ1, c.ZZZ2);
   write_line(console, "Read: " + quoted_pair("DTR", c.ZZZ1, "RTS", c.ZZZ2));
@@ -341,46 +355,29 @@ void line_skip(IniFile& F) {
 void read_layout(Console& console, Program program, IniFile& F, Config& c) {
   switch (program) {
     case Program::Tarvik20191117:
-      c.SNCOM = text_line(console, program, F);
-      c.NCOM = c.SNCOM;
-      write_line(console, "Read: COM Name=" + c.SNCOM);
-      c.SNCOM2 = text_line(console, program, F);
-      c.NCOM2 = c.SNCOM2;
-      write_line(console, "Read: COM_Out Name=" + c.SNCOM2);
+      port_name_line(console, program, F, c.SNCOM, c.NCOM, "Read: COM Name=");
+      port_name_line(console, program, F, c.SNCOM2, c.NCOM2, "Read: COM_Out Name=");
       logger_lines(console, program, F, c);
       break;
 
     case Program::Tarvik20170104:
-      c.SNCOM = text_line(console, program, F);
-      c.NCOM = c.SNCOM;
-      write_line(console, "Read: COM Name=" + c.SNCOM);
+      port_name_line(console, program, F, c.SNCOM, c.NCOM, "Read: COM Name=");
       logger_lines(console, program, F, c);
       break;
 
     case Program::Pelmar20190524:
-      c.SNCOM = text_line(console, program, F);
-      c.NCOM = c.SNCOM;
-      write_line(console, "Read: COM Name=" + c.SNCOM);
+      port_name_line(console, program, F, c.SNCOM, c.NCOM, "Read: COM Name=");
       port_settings_line(console, program, F, c, "Read: ");
-      c.INIEXT = text_line(console, program, F);
-      write_line(console, "Read: log files extension=" + c.INIEXT);
-      c.FZ = char_line(console, program, F);
-      write_line(console, "Read: autobreak code=" + std::string(1, static_cast<char>(c.FZ)));
-      char_pair_line(console, program, F, c.C1, c.C2);
-      write_line(console, "Read: " + quoted_pair("LeftDelim", c.C1, "RightDelim", c.C2));
+      log_file_lines(console, program, F, c);
       break;
 
     case Program::Dorvel20161004:
-      c.SNCOM = text_line(console, program, F);
-      c.NCOM0 = c.SNCOM;
-      write_line(console, "Read CC: COM Name=" + c.SNCOM);
+      port_name_line(console, program, F, c.SNCOM, c.NCOM0, "Read CC: COM Name=");
       c.INITCCS = text_line(console, program, F);
       write_line(console, "Read CC: Init CC string=" + c.INITCCS);
       c.INITCC = text_line(console, program, F);
       write_line(console, "Read CC: Init CC value=" + c.INITCC);
-      c.SNCOM = text_line(console, program, F);
-      c.NCOM = c.SNCOM;
-      write_line(console, "Read Relay: COM Name=" + c.SNCOM);
+      port_name_line(console, program, F, c.SNCOM, c.NCOM, "Read Relay: COM Name=");
       port_settings_line(console, program, F, c, "Read Relay: ");
       char_pair_line(console, program, F, c.ZZZ1, c.ZZZ2);
       write_line(console, "Read Relay: " + quoted_pair("DTR", c.ZZZ1, "RTS", c.ZZZ2));

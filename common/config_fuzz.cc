@@ -11,21 +11,9 @@
 #include "common/config.h"
 #include "common/console.h"
 #include "common/process.h"
+#include "common/test_fakes.h"
 
 namespace {
-
-class FuzzConsole : public kit::Console {
- public:
-  std::string out;
-  void clear() override {}
-  void write(std::string_view bytes) override { out.append(bytes); }
-  bool key_test() override { return false; }
-  std::uint8_t key_read() override { return 0; }
-  void delay(std::uint16_t /*ms*/) override {}
-  void report_line(std::string_view /*text*/) override {}
-  void catch_interrupts() override {}
-  bool interrupted() override { return false; }
-};
 
 struct Outcome {
   kit::Config config;
@@ -37,7 +25,7 @@ Outcome read_all(kit::Program program, std::string_view file, std::size_t chunk)
   kit::MemorySource source(file, chunk);
   kit::IniFile F;
   F.source = &source;
-  FuzzConsole console;
+  kit::testing::FakeConsole console;
   Outcome o;
   try {
     kit::read_layout(console, program, F, o.config);

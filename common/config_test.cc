@@ -13,27 +13,12 @@
 
 #include "common/console.h"
 #include "common/process.h"
+#include "common/test_fakes.h"
 
 namespace kit {
 namespace {
 
 using namespace std::string_literals;
-
-// Records the bytes of every write; the failure reports go apart.
-class RecordingConsole : public Console {
- public:
-  std::string out;
-  std::vector<std::string> report;
-
-  void clear() override {}
-  void write(std::string_view bytes) override { out.append(bytes); }
-  bool key_test() override { return false; }
-  std::uint8_t key_read() override { return 0; }
-  void delay(std::uint16_t /*ms*/) override {}
-  void report_line(std::string_view text) override { report.emplace_back(text); }
-  void catch_interrupts() override {}
-  bool interrupted() override { return false; }
-};
 
 // Gives its bytes, then fails every read with one error code.
 class FailingSource : public ByteSource {
@@ -59,7 +44,7 @@ struct ReadResult {
 };
 
 ReadResult run_layout(Program program, ByteSource& source) {
-  RecordingConsole console;
+  testing::FakeConsole console;
   IniFile F;
   F.source = &source;
   ReadResult run;
@@ -781,7 +766,7 @@ class ConfigFile : public ::testing::Test {
   }
 
   ReadResult run_file(Program program, const std::string& path) {
-    RecordingConsole console;
+    testing::FakeConsole console;
     Frame frame;
     frame.program = program;
     frame.INIPATH = path;

@@ -81,7 +81,21 @@ void start_logging(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, C
   s.FL = 1;
 }
 
-// Handles the bytes of one batch. Returns true when the loop is to end.
+// The end of an iteration: a pending C starts a new log file at a line
+// end; true when the loop is to end (ESC, or Q at a line end).
+template <class Writer>
+bool keys_at_iteration_end(Writer& w, LoopState& s, ClockFields& t, const Config& cfg) {
+  if (s.KEY == 'C' && s.FL == 1) {
+    s.KEY = 0;
+    MAKEFNAME(t, cfg.INIEXT);
+    NEWLOG(w, t.FNAME);
+  }
+  return s.KEY == kEsc || (s.KEY == 'Q' && s.FL == 1);
+}
+
+// Handles the bytes of one batch. Returns true when the loop is to end. The
+// console output of the batch goes out once, at its end; the writers put it on
+// the screen themselves before any message of theirs.
 template <class Writer>
 bool process_batch(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, CaptureIo& io,
                    const std::uint8_t* data, std::uint32_t n) {
@@ -95,12 +109,12 @@ bool process_batch(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, C
   // Only the first byte of a batch can follow a silence; the others arrived with it.
   bool after_gap = s.DLTIME > static_cast<std::int32_t>(cfg.EOLTIME);
   std::uint32_t pos = 0;
+  bool done = false;
   while (pos < n) {
     if (s.FL == 1 || after_gap) {
       after_gap = false;
       if (BREAKDUE(t, cfg.FZ)) {
         MAKEFNAME(t, cfg.INIEXT);
-        io.stage.flush();
         NEWLOG(w, t.FNAME);
       }
       HEADWRITE(w, s, t, cfg, io.stage);
@@ -120,35 +134,15 @@ bool process_batch(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, C
     pos += run;
     s.CHAR1 = data[pos - 1];
     if (s.CHAR1 == cfg.EOLCHAR) s.FL = 1;
-    if (w.BUF - active_start(w) >= std::int64_t{w.BUFSIZE}) {
-      io.stage.flush();
-      FWRITE(w);
-    }
-    if (s.KEY == 'C' && s.FL == 1) {
-      s.KEY = 0;
-      MAKEFNAME(t, cfg.INIEXT);
-      io.stage.flush();
-      NEWLOG(w, t.FNAME);
-    }
-    if (s.KEY == kEsc || (s.KEY == 'Q' && s.FL == 1)) {
-      // The rest of the batch is what the closing purge discards.
-      io.stage.flush();
-      return true;
+    if (w.BUF - active_start(w) >= std::int64_t{w.BUFSIZE}) FWRITE(w);
+    // At an end the rest of the batch is what the closing purge discards.
+    if (keys_at_iteration_end(w, s, t, cfg)) {
+      done = true;
+      break;
     }
   }
   io.stage.flush();
-  return false;
-}
-
-// The key and end handling of an iteration in which no byte arrived.
-template <class Writer>
-bool idle_pass(Writer& w, LoopState& s, ClockFields& t, const Config& cfg) {
-  if (s.KEY == 'C' && s.FL == 1) {
-    s.KEY = 0;
-    MAKEFNAME(t, cfg.INIEXT);
-    NEWLOG(w, t.FNAME);
-  }
-  return s.KEY == kEsc || (s.KEY == 'Q' && s.FL == 1);
+  return done;
 }
 
 // The loop, from the first iteration to the end test that ends it. The echo
@@ -180,7 +174,7 @@ void capture_loop(Writer& w, LoopState& s, ClockFields& t, const Config& cfg, Ca
       }
       done = process_batch(w, s, t, cfg, io, data, s.RET);
     } else {
-      done = idle_pass(w, s, t, cfg);
+      done = keys_at_iteration_end(w, s, t, cfg);
     }
     if (interrupted) s.interrupted = true;
     if (done || interrupted) return;
