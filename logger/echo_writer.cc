@@ -1,7 +1,5 @@
 #include "logger/echo_writer.h"
 
-#include <new>
-
 namespace kit {
 
 namespace {
@@ -20,15 +18,9 @@ void buffer_setup(EchoWriter& w, std::int32_t BUFSIZE, AsyncFiles& files, Consol
   w.files = &files;
   w.stage = &stage;
   w.ROOTDIR = ROOTDIR;
-  // A negative size works as 0: a buffer smaller than one header would be overrun.
-  w.BUFSIZE = BUFSIZE < 0 ? 0 : BUFSIZE;
-  const std::size_t size = static_cast<std::size_t>(w.BUFSIZE) + 16;
-  w.storage0.reset(new (std::nothrow) std::uint8_t[size]);
-  if (w.storage0) w.storage1.reset(new (std::nothrow) std::uint8_t[size]);
-  if (!w.storage0 || !w.storage1) {
-    stage.flush();
-    out_of_memory_stop(stage.console(), program, Site::BufferAlloc);
-  }
+  w.BUFSIZE = flush_threshold(BUFSIZE);
+  w.storage0 = obtain_log_buffer(w.BUFSIZE, stage, program);
+  w.storage1 = obtain_log_buffer(w.BUFSIZE, stage, program);
   w.BUF0 = w.storage0.get();
   w.BUF1 = w.storage1.get();
   w.BUF = w.BUF0;

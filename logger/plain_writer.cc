@@ -1,7 +1,5 @@
 #include "logger/plain_writer.h"
 
-#include <new>
-
 namespace kit {
 
 namespace {
@@ -27,14 +25,8 @@ void buffer_setup(PlainWriter& w, std::int32_t BUFSIZE, Files& files, ConsoleSta
   w.stage = &stage;
   w.program = program;
   w.ROOTDIR = ROOTDIR;
-  // A negative size works as 0: a buffer smaller than one header would be overrun.
-  w.BUFSIZE = BUFSIZE < 0 ? 0 : BUFSIZE;
-  const std::size_t size = static_cast<std::size_t>(w.BUFSIZE) + 16;
-  w.storage.reset(new (std::nothrow) std::uint8_t[size]);
-  if (!w.storage) {
-    stage.flush();
-    out_of_memory_stop(stage.console(), program, Site::BufferAlloc);
-  }
+  w.BUFSIZE = flush_threshold(BUFSIZE);
+  w.storage = obtain_log_buffer(w.BUFSIZE, stage, program);
   w.BUF0 = w.storage.get();
   w.BUF = w.BUF0;
 }

@@ -1,12 +1,15 @@
-// The console output of a batch, gathered so that it goes out in one write.
+// The console output of a batch, gathered so that it goes out in one write,
+// and the log buffers of the writers.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "common/console.h"
+#include "common/frame.h"
 
 namespace kit {
 
@@ -41,5 +44,24 @@ class ConsoleStage {
   std::size_t capacity_;
   std::size_t used_ = 0;
 };
+
+// A log buffer of BUFSIZE + 16 bytes: room for a header and a byte beyond the
+// flush threshold. Stops the program when the memory cannot be had.
+inline std::unique_ptr<std::uint8_t[]> obtain_log_buffer(std::int32_t BUFSIZE, ConsoleStage& stage,
+                                                         Program program) {
+  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
+                                             std::uint8_t[static_cast<std::size_t>(BUFSIZE) + 16]);
+  if (!buffer) {
+    stage.flush();
+    out_of_memory_stop(stage.console(), program, Site::BufferAlloc);
+  }
+  return buffer;
+}
+
+// The flush threshold: a negative size works as 0, since a buffer smaller than
+// one header would be overrun.
+inline std::int32_t flush_threshold(std::int32_t BUFSIZE) {
+  return BUFSIZE < 0 ? 0 : BUFSIZE;
+}
 
 }  // namespace kit
